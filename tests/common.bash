@@ -1,0 +1,87 @@
+# Helpers shared by the padfile suite.
+
+: "${PADFILE:=$BATS_TEST_DIRNAME/../build/padfile}"
+export PADFILE
+
+setup() {
+	cd "$BATS_TEST_TMPDIR" || return 1
+}
+
+# mkfile NAME SIZE: SIZE bytes that are not zeros, with a copy NAME.orig to
+# compare against afterwards.
+mkfile() {
+	yes padfile | head -c "$2" >"$1"
+	cp "$1" "$1.orig"
+}
+
+# pf ARG...: run the tool, capturing both streams byte for byte; a hang
+# shows as status 124.
+pf() {
+	status=0
+	timeout 20 "$PADFILE" "$@" >stdout 2>stderr || status=$?
+}
+
+# pf_as NAME ARG...: the same with NAME as argv[0].
+pf_as() {
+	status=0
+	timeout 20 bash -c 'exec -a "$0" "$PADFILE" "$@"' "$@" \
+	    >stdout 2>stderr || status=$?
+}
+
+# stream FILE TEXT: FILE holds TEXT and a newline, or nothing for "".
+stream() {
+	if [ -z "$2" ]; then
+		[ ! -s "$1" ] && return 0
+	else
+		printf '%s\n' "$2" | cmp -s - "$1" && return 0
+	fi
+	printf '%s is: %s\nwant: %s\n' "$1" "$(cat -A "$1")" "$2"
+	return 1
+}
+
+# want STATUS STDOUT STDERR: the last run's outcome.
+want() {
+	local bad=0
+
+	[ "$status" -eq "$1" ] || { echo "status $status, want $1"; bad=1; }
+	stream stdout "$2" || bad=1
+	stream stderr "$3" || bad=1
+	return "$bad"
+}
+
+# unchanged FILE...: each FILE holds exactly what FILE.orig holds.
+unchanged() {
+	local f
+
+	for f; do
+		cmp "$f" "$f.orig" || return 1
+	done
+}
+
+# padded FILE SIZE: FILE is FILE.orig followed by zeros, SIZE bytes in all.
+padded() {
+	local n
+
+	n=$(stat -c %s "$1.orig")
+	[ "$(stat -c %s "$1")" -eq "$2" ] || {
+		echo "$1 has $(stat -c %s "$1") bytes, want $2"
+		return 1
+	}
+	cmp -n "$n" "$1" "$1.orig" &&
+	    cmp <(tail -c +"$((n + 1))" "$1") <(head -c "$(($2 - n))" /dev/zero)
+}
+
+# unpriv CMD...: CMD as an unprivileged user, so that permissions hold even
+# when the suite runs as root.
+unpriv() {
+	if [ "$(id -u)" -eq 0 ]; then
+		setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
+	else
+		"$@"
+	fi
+}
+
+# asan: the binary under test carries the address sanitizer.
+asan() {
+	ldd "$PADFILE" 2>/dev/null | grep -q libasan
+}

@@ -1,0 +1,77 @@
+#!/usr/bin/env bats
+# Operands that must be refused with nothing written.
+
+load common
+
+teardown() {
+	[ -z "${loop-}" ] || losetup -d "$loop"
+}
+
+@test "a missing file is reported, the original first" {
+	mkfile o 3
+	pf nosuch o
+	want 1 "" "padfile: open: No such file or directory"
+	pf o nosuch
+	want 1 "" "padfile: open: No such file or directory"
+	# The replacement, a FIFO, would block if it were opened first.
+	mkfifo fifo
+	pf nosuch fifo
+	want 1 "" "padfile: open: No such file or directory"
+	unchanged o
+}
+
+@test "a directory is refused at its open" {
+	mkfile o 3
+	mkdir d
+	pf o d
+	want 1 "" "padfile: open: Is a directory"
+	pf d o
+	want 1 "" "padfile: open: Is a directory"
+	unchanged o
+}
+
+@test "a FIFO can be neither measured nor padded, and does not hang" {
+	mkfile o 3
+	mkfifo fifo
+	pf fifo o
+	want 1 "" "padfile: lseek: Illegal seek"
+	pf o fifo
+	want 1 "" "padfile: lseek: Illegal seek"
+	unchanged o
+}
+
+@test "only a regular file is appended to" {
+	mkfile r 10
+	pf /dev/null r
+	want 1 "" "padfile: open: Invalid argument"
+	[ "$(id -u)" -eq 0 ] || skip "loop devices need root"
+	mkfile img 65536
+	loop=$(losetup -f --show img 2>/dev/null) || skip "no loop device"
+	mkfile big 100000
+	pf "$loop" big
+	want 1 "" "padfile: open: Invalid argument"
+	cmp "$loop" img.orig
+	# A block device is a valid replacement: its size is the device's.
+	mkfile o 6
+	pf o "$loop"
+	want 0 "padfile: wrote 65530 bytes to o." ""
+	padded o 65536
+	unchanged big r
+}
+
+@test "closed standard streams never receive the original's descriptor" {
+	mkfile o 3
+	mkfile r 10
+	status=0
+	"$PADFILE" o r >&- 2>stderr || status=$?
+	: >stdout
+	want 1 "" "padfile: write: Bad file descriptor"
+	unchanged o
+	# The report of a write failing past the limit must not land in o.
+	mkfile r $((3 * 1048576))
+	status=0
+	(ulimit -f 1024 && exec "$PADFILE" o r 2>&-) >stdout || status=$?
+	: >stderr
+	want 1 "" ""
+	unchanged o r
+}
