@@ -15,7 +15,7 @@
 static const char *pg;
 
 // Large enough that system calls cost nothing next to the copy into the
-// page cache, small enough that memory stays flat at any padding length.
+// page cache; larger blocks measured no faster.
 static constexpr off_t blksize = 1 << 20;
 
 static void
@@ -84,7 +84,11 @@ main(int argc, char *argv[])
 {
 	struct stat st;
 	const char *p;
-	char *zeros;
+	// Never written, so every page of it reads as the kernel's one zero
+	// page: the source of the copy stays in cache and costs no memory.
+	// Page alignment makes each page-cache page a copy of one source page,
+	// measurably faster than a heap block's 16-byte offset.
+	alignas(4096) static char zeros[blksize];
 	off_t osize, rsize, pad, done, start, n;
 	ssize_t w;
 	int fd;
@@ -123,17 +127,12 @@ main(int argc, char *argv[])
 	}
 	start = st.st_size;
 
-	n = pad < blksize ? pad : blksize;
-	if ((zeros = static_cast<char *>(calloc(static_cast<size_t>(n), 1))) == nullptr)
-		fail("malloc");
-
 	// Past the file-size limit a write then fails with EFBIG and is
 	// rolled back, instead of a kill that leaves the file half padded.
 	if (signal(SIGXFSZ, SIG_IGN) == SIG_ERR)
 		fail("signal");
 	for (done = 0; done < pad; done += w) {
-		if (pad - done < n)
-			n = pad - done;
+		n = pad - done < blksize ? pad - done : blksize;
 		while ((w = write(fd, zeros, n)) == -1 && errno == EINTR)
 			;
 		if (w <= 0) {

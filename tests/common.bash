@@ -81,7 +81,3 @@ unpriv() {
 	fi
 }
 
-# asan: the binary under test carries the address sanitizer.
-asan() {
-	ldd "$PADFILE" 2>/dev/null | grep -q libasan
-}

@@ -43,27 +43,3 @@ teardown() {
 	cmp -n 100 o o.orig
 	unchanged r
 }
-
-@test "no memory for the zero block is reported before any write" {
-	asan && skip "the address sanitizer cannot run under a memory limit"
-	mkfile r $((2 * 1048576))
-	hit=0
-	# Where exactly the limit bites depends on the C library's size.
-	for kib in $(seq 1500 100 4000); do
-		mkfile o 3
-		status=0
-		(ulimit -v "$kib" && exec "$PADFILE" o r) >stdout 2>stderr ||
-		    status=$?
-		[ "$status" -eq 127 ] && continue
-		if [ "$status" -eq 1 ]; then
-			want 1 "" "padfile: malloc: Cannot allocate memory"
-			unchanged o
-			hit=1
-		else
-			want 0 "padfile: wrote 2097149 bytes to o." ""
-			padded o $((2 * 1048576))
-		fi
-	done
-	[ "$hit" -eq 1 ]
-	unchanged r
-}
