@@ -95,8 +95,9 @@ main(int argc, char *argv[])
 	// Our own descriptors must not land on 0-2, or a closed stdout or
 	// stderr would have the messages appended to the original.
 	for (fd = 0; fd < 3; fd++)
-		if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDONLY) != fd)
-			exit(1);
+		if (fcntl(fd, F_GETFD) == -1 &&
+		    open("/dev/null", O_RDONLY) != fd)
+			fail("open");
 	if (argc != 3) {
 		fprintf(stderr, "Usage: %s %s\n", pg, "original replacement");
 		exit(1);
@@ -113,7 +114,7 @@ main(int argc, char *argv[])
 
 	// O_APPEND means nothing to a block device, so the zeros would
 	// overwrite its first bytes: only a regular file is appended to.
-	if ((fd = open(argv[1], O_WRONLY | O_APPEND | O_NONBLOCK)) == -1)
+	if ((fd = open(argv[1], O_WRONLY | O_APPEND)) == -1)
 		fail("open");
 	if (fstat(fd, &st) == -1)
 		fail("fstat");
@@ -128,15 +129,18 @@ main(int argc, char *argv[])
 	// page that untouched pages map, and page alignment faster than a
 	// heap block's 16-byte offset; touching only what is used keeps a
 	// tiny padding cheap.
-	memset(zeros, 0, pad < blksize ? pad : blksize);
+	memset(zeros, 0, static_cast<size_t>(pad < blksize ? pad : blksize));
 
-	// Past the file-size limit a write then fails with EFBIG and is
-	// rolled back, instead of a kill that leaves the file half padded.
-	if (signal(SIGXFSZ, SIG_IGN) == SIG_ERR)
+	// Past the file-size limit, or to a pipe nobody reads, a write then
+	// fails and is rolled back, instead of a kill that leaves the file
+	// padded with neither status.
+	if (signal(SIGXFSZ, SIG_IGN) == SIG_ERR ||
+	    signal(SIGPIPE, SIG_IGN) == SIG_ERR)
 		fail("signal");
 	for (done = 0; done < pad; done += w) {
 		n = pad - done < blksize ? pad - done : blksize;
-		while ((w = write(fd, zeros, n)) == -1 && errno == EINTR)
+		while ((w = write(fd, zeros, static_cast<size_t>(n))) == -1 &&
+		    errno == EINTR)
 			;
 		if (w <= 0) {
 			if (w == 0)
@@ -146,7 +150,8 @@ main(int argc, char *argv[])
 	}
 
 	// Exit 0 must mean the caller was told; a lost line undoes the run.
-	printf("%s: wrote %jd bytes to %s.\n", pg, (intmax_t)done, argv[1]);
+	printf("%s: wrote %jd bytes to %s.\n", pg, static_cast<intmax_t>(done),
+	    argv[1]);
 	if (fflush(stdout) == EOF)
 		undo(fd, start, done);
 	exit(0);

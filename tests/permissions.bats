@@ -37,6 +37,7 @@ upf() {
 	chmod 444 r
 	upf o r
 	want 1 "" "padfile: open: Permission denied"
+	chmod 644 o
 	unchanged o r
 }
 

@@ -59,13 +59,20 @@ teardown() {
 	unchanged big r
 }
 
-@test "closed standard streams never receive the original's descriptor" {
+@test "a lost success line or a closed stream leaves the original as it was" {
 	mkfile o 3
 	mkfile r 10
 	status=0
 	"$PADFILE" o r >&- 2>stderr || status=$?
 	: >stdout
 	want 1 "" "padfile: write: Bad file descriptor"
+	unchanged o
+	# A reader gone before the success line is a failure like any other.
+	status=0
+	perl -e 'pipe(R, W) && close(R) && open(STDOUT, ">&W") && exec(@ARGV)' \
+	    "$PADFILE" o r 2>stderr || status=$?
+	: >stdout
+	want 1 "" "padfile: write: Broken pipe"
 	unchanged o
 	# The report of a write failing past the limit must not land in o.
 	mkfile r $((3 * 1048576))
