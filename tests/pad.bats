@@ -53,6 +53,7 @@ teardown() {
 	want 0 "padfile: wrote 10 bytes to o." ""
 	[ "$(stat -c %s o)" -eq $((4 * 1073741824 + 13)) ]
 	[ "$(tail -c 13 o | od -An -c | tr -d ' \n')" = 'xyz\0\0\0\0\0\0\0\0\0\0' ]
+	[ "$(stat -c %s r)" -eq $((4 * 1073741824 + 13)) ]
 	pf big tiny
 	want 1 "" "padfile: big is >= than tiny, no changes made."
 	[ "$(stat -c %s big)" -eq $((4 * 1073741824)) ]
