@@ -7,12 +7,12 @@
 # 1G by default. Each DIR is a folder on a file system to measure; by
 # default a folder on /dev/shm and one under the build folder on disk.
 # PADFILE=path measures that binary instead of a fresh Release build;
-# ROUNDS=N sets the counted runs per tool (at least 5, 11 by default).
+# ROUNDS=N sets the counted runs per tool (at least 5, 12 by default).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-bench
-rounds=${ROUNDS:-11}
+rounds=${ROUNDS:-12}
 [ "$rounds" -ge 5 ] || { echo "ROUNDS must be at least 5" >&2; exit 1; }
 
 size=${1:-1G}
@@ -78,6 +78,7 @@ best() {
 }
 
 tools=(padfile dd head)
+orders=("0 1 2" "1 2 0" "2 0 1" "0 2 1" "2 1 0" "1 0 2")
 printf 'padding an empty file to %d bytes, median of %d interleaved runs\n\n' \
     "$size" "$rounds"
 printf '%-32s %-8s %9s %7s %7s %13s %13s\n' folder tool "median s" \
@@ -92,12 +93,13 @@ for dir in "${dirs[@]}"; do
 	fi
 	truncate -s "$size" "$d/f.r"
 	declare -A ns=() rss=()
-	# One warm-up round, then the counted ones. The tools take turns, and
-	# each round starts one tool later, so that drift in the machine (the
-	# host reclaiming freed memory, say) spreads over all of them alike.
+	# One warm-up round, then the counted ones. The tools take turns in
+	# every order in turn, so that each follows each other tool equally
+	# often: a run after a slow one that freed the page cache (head's)
+	# measured up to four times slower, on ext4, whichever tool it was.
 	for ((i = 0; i <= rounds; i++)); do
-		for ((j = 0; j < ${#tools[@]}; j++)); do
-			t=${tools[(i + j) % ${#tools[@]}]}
+		for j in ${orders[i % ${#orders[@]}]}; do
+			t=${tools[j]}
 			read -r n r < <(run "$t" "$d/f")
 			if [ "$i" -gt 0 ]; then
 				ns[$t]+="$n"$'\n'
