@@ -58,46 +58,106 @@ measure(const char *path)
 	return size;
 }
 
-// Cut off what this run appended, unless the file has since grown by
-// other hands, then report the failure that made it necessary.
-[[noreturn]] static void
-undo(int fd, off_t start, off_t done)
+// The signals that end a process by default and come from outside it are
+// held while the original is changed. One inherited as ignored is not
+// held, or it would show as pending and undo the padding for nothing; one
+// inherited as blocked is not, or unblocking it could not end the process.
+static void
+hold(sigset_t *set)
+{
+	static const int sigs[] = { SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM,
+	    SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF };
+	struct sigaction sa;
+	sigset_t old;
+
+	if (sigprocmask(SIG_BLOCK, nullptr, &old) == -1)
+		fail("sigprocmask");
+	sigemptyset(set);
+	for (int sig : sigs) {
+		if (sigaction(sig, nullptr, &sa) == -1)
+			fail("sigaction");
+		if (sa.sa_handler == SIG_DFL && sigismember(&old, sig) == 0)
+			sigaddset(set, sig);
+	}
+	if (sigprocmask(SIG_BLOCK, set, nullptr) == -1)
+		fail("sigprocmask");
+}
+
+// Whether one of the held signals has arrived, or -1 if that is unknown.
+static int
+arrived(const sigset_t *set)
+{
+	sigset_t p;
+
+	if (sigpending(&p) == -1)
+		return -1;
+	for (int sig = 1; sig < NSIG; sig++)
+		if (sigismember(set, sig) == 1 && sigismember(&p, sig) == 1)
+			return 1;
+	return 0;
+}
+
+// Cut the original back to its size before the run. Any other size than
+// that plus what this run wrote means another process, or the file system
+// itself, changed the file: it is left alone, since not all of it is ours
+// to cut. Whatever keeps the original from being as it was gets a line.
+static void
+rollback(int fd, off_t start, off_t done)
 {
 	struct stat st;
-	int saved = errno;
 
-	if (done > 0 && fstat(fd, &st) == 0 && st.st_size == start + done &&
-	    ftruncate(fd, start) == -1) {
-		int err = errno;
-
-		errno = saved;
-		report("write");
-		errno = err;
-		fail("ftruncate");
+	if (fstat(fd, &st) == -1) {
+		report("fstat");
+		return;
 	}
-	errno = saved;
-	fail("write");
+	if (st.st_size == start)
+		return;
+	if (st.st_size != start + done)
+		errno = ECANCELED;
+	else if (ftruncate(fd, start) == 0)
+		return;
+	report("ftruncate");
+}
+
+[[noreturn]] static void
+undo(const char *label, int fd, off_t start, off_t done)
+{
+	report(label);
+	rollback(fd, start, done);
+	exit(1);
 }
 
 int
 main(int argc, char *argv[])
 {
+	struct sigaction ign {};
 	struct stat st;
+	sigset_t held;
 	const char *p;
 	alignas(4096) static char zeros[blksize];
 	off_t osize, rsize, pad, done, start, n;
 	ssize_t w;
-	int fd;
+	int fd, dfd, sig;
 
 	pg = argc > 0 ? argv[0] : "padfile";
 	if ((p = strrchr(pg, '/')) != nullptr)
 		pg = p + 1;
+	// Past the file-size limit (even in the copy-up that opening a file
+	// on overlayfs may do), or to a pipe nobody reads, a call then fails
+	// and is reported, instead of a kill that says nothing.
+	ign.sa_handler = SIG_IGN;
+	if (sigaction(SIGXFSZ, &ign, nullptr) == -1 ||
+	    sigaction(SIGPIPE, &ign, nullptr) == -1)
+		fail("sigaction");
 	// Our own descriptors must not land on 0-2, or a closed stdout or
 	// stderr would have the messages appended to the original.
 	for (fd = 0; fd < 3; fd++)
-		if (fcntl(fd, F_GETFD) == -1 &&
-		    open("/dev/null", O_RDONLY) != fd)
-			fail("open");
+		if (fcntl(fd, F_GETFD) == -1) {
+			if (errno != EBADF)
+				fail("fcntl");
+			if (open("/dev/null", O_RDONLY) == -1)
+				fail("open");
+		}
 	if (argc != 3) {
 		fprintf(stderr, "Usage: %s %s\n", pg, "original replacement");
 		exit(1);
@@ -122,7 +182,6 @@ main(int argc, char *argv[])
 		errno = EINVAL;
 		fail("open");
 	}
-	start = st.st_size;
 
 	// Writing the block makes its pages our own. Copying from them into
 	// the page cache measured faster than from the kernel's shared zero
@@ -131,13 +190,11 @@ main(int argc, char *argv[])
 	// tiny padding cheap.
 	memset(zeros, 0, static_cast<size_t>(pad < blksize ? pad : blksize));
 
-	// Past the file-size limit, or to a pipe nobody reads, a write then
-	// fails and is rolled back, instead of a kill that leaves the file
-	// padded with neither status.
-	if (signal(SIGXFSZ, SIG_IGN) == SIG_ERR ||
-	    signal(SIGPIPE, SIG_IGN) == SIG_ERR)
-		fail("signal");
-	for (done = 0; done < pad; done += w) {
+	// Begin: from here until the caller is told, every failure and every
+	// held signal undoes what this run wrote.
+	start = st.st_size;
+	hold(&held);
+	for (done = 0; done < pad;) {
 		n = pad - done < blksize ? pad - done : blksize;
 		while ((w = write(fd, zeros, static_cast<size_t>(n))) == -1 &&
 		    errno == EINTR)
@@ -145,14 +202,33 @@ main(int argc, char *argv[])
 		if (w <= 0) {
 			if (w == 0)
 				errno = EIO;
-			undo(fd, start, done);
+			undo("write", fd, start, done);
+		}
+		done += w;
+		if ((sig = arrived(&held)) == -1)
+			undo("sigpending", fd, start, done);
+		if (sig == 1) {
+			rollback(fd, start, done);
+			// Unblocked, the signal ends the process with the
+			// status the caller expects; this returns only on
+			// failure.
+			sigprocmask(SIG_UNBLOCK, &held, nullptr);
+			fail("sigprocmask");
 		}
 	}
 
+	// Commit. Closing a duplicate makes a file system that defers write
+	// errors (NFS, SMB, FUSE with a writeback cache) report them, and
+	// keeps the descriptor for the roll-back. The zeros are not synced:
+	// that would make a large padding several times slower.
+	if ((dfd = dup(fd)) == -1)
+		undo("dup", fd, start, done);
+	if (close(dfd) == -1)
+		undo("close", fd, start, done);
 	// Exit 0 must mean the caller was told; a lost line undoes the run.
-	printf("%s: wrote %jd bytes to %s.\n", pg, static_cast<intmax_t>(done),
-	    argv[1]);
-	if (fflush(stdout) == EOF)
-		undo(fd, start, done);
+	// A signal that arrives after this point is dropped by the exit.
+	if (printf("%s: wrote %jd bytes to %s.\n", pg,
+	    static_cast<intmax_t>(done), argv[1]) < 0 || fflush(stdout) == EOF)
+		undo("write", fd, start, done);
 	exit(0);
 }

@@ -2,9 +2,17 @@
 
 : "${PADFILE:=$BATS_TEST_DIRNAME/../build/padfile}"
 export PADFILE
+# Much of the suite runs the tool under strace, where LeakSanitizer cannot
+# work; the tool allocates nothing of its own.
+export ASAN_OPTIONS=detect_leaks=0
 
 setup() {
 	cd "$BATS_TEST_TMPDIR" || return 1
+}
+
+# describe ERRNO: the system's text for an errno name, as perror prints it.
+describe() {
+	perl -MPOSIX -e '$! = &{"POSIX::$ARGV[0]"}; print "$!"' "$1"
 }
 
 # mkfile NAME SIZE: SIZE bytes that are not zeros, with a copy NAME.orig to
@@ -69,6 +77,18 @@ padded() {
 	}
 	cmp -n "$n" "$1" "$1.orig" &&
 	    cmp <(tail -c +"$((n + 1))" "$1") <(head -c "$(($2 - n))" /dev/zero)
+}
+
+# grown FILE SIZE: wait, 10 s at most, until FILE holds more than SIZE
+# bytes, as it does once the first block of a slowed padding has landed.
+grown() {
+	local i
+
+	for ((i = 0; i < 1000; i++)); do
+		[ "$(stat -c %s "$1")" -le "$2" ] || return 0
+		sleep 0.01
+	done
+	return 1
 }
 
 # unpriv CMD...: CMD as an unprivileged user, so that permissions hold even

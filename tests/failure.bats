@@ -45,3 +45,36 @@ teardown() {
 	cmp -n 100 o o.orig
 	unchanged r
 }
+
+@test "bytes another writer appends meanwhile are not cut, and that is said" {
+	mkfile o 10
+	mkfile r $((3 * 1048576))
+	# After the first block the run waits a second, in which another
+	# writer appends; then the third block fails.
+	strace -f -qq -o /dev/null -e inject=rt_sigpending:delay_enter=1s:when=1 \
+	    -e inject=write:error=ENOSPC:when=3 "$PADFILE" o r >stdout 2>stderr &
+	grown o 10
+	printf x >>o
+	status=0
+	wait "$!" || status=$?
+	want 1 "" "padfile: write: $(describe ENOSPC)
+padfile: ftruncate: $(describe ECANCELED)"
+	[ "$(stat -c %s o)" -eq $((10 + 1 + 2 * 1048576)) ]
+	cmp -n 10 o o.orig
+	unchanged r
+}
+
+@test "a copy-up past the file-size limit on overlayfs is reported" {
+	[ "$(id -u)" -eq 0 ] || skip "mounting overlayfs needs root"
+	mkdir lower upper work m
+	mkfile lower/o $((2 * 1048576))
+	mkfile r $((3 * 1048576))
+	mnt='mount -t overlay overlay -o lowerdir=lower,upperdir=upper,workdir=work m'
+	unshare -m sh -c "$mnt" 2>/dev/null || skip "no overlayfs here"
+	status=0
+	unshare -m sh -c "$mnt"' && ulimit -f 1024 && exec "$PADFILE" m/o r' \
+	    >stdout 2>stderr || status=$?
+	want 1 "" "padfile: open: $(describe EFBIG)"
+	unchanged lower/o r
+	[ ! -e upper/o ]
+}

@@ -17,6 +17,10 @@ teardown() {
 	pf e r
 	want 0 "padfile: wrote 10 bytes to e." ""
 	padded e 10
+	mkfile one 9
+	pf one r
+	want 0 "padfile: wrote 1 bytes to one." ""
+	padded one 10
 	unchanged r
 }
 

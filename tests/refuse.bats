@@ -74,10 +74,21 @@ teardown() {
 	: >stdout
 	want 1 "" "padfile: write: Broken pipe"
 	unchanged o
-	# The report of a write failing past the limit must not land in o.
+	# On a terminal printf itself writes the line, so its own failure is
+	# the only sign of a terminal that is gone.
+	script -qec 'strace -qq -o /dev/null -e inject=write:error=EIO:when=2 \
+	    "$PADFILE" o r 2>stderr; echo $? >rc' /dev/null </dev/null >stdout
+	status=$(cat rc)
+	: >stdout
+	want 1 "" "padfile: write: $(describe EIO)"
+	unchanged o
+	# The report of a write failing past the limit must land in neither
+	# the original nor where stdin or stderr was.
 	mkfile r $((3 * 1048576))
 	status=0
-	(ulimit -f 1024 && exec "$PADFILE" o r 2>&-) >stdout || status=$?
+	strace -f -qq -o /dev/null -e inject=write:error=ENOSPC:when=2 \
+	    perl -e 'close(STDIN) && close(STDERR) && exec(@ARGV)' \
+	    "$PADFILE" o r >stdout || status=$?
 	: >stderr
 	want 1 "" ""
 	unchanged o r
