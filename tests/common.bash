@@ -1,6 +1,13 @@
 # Helpers shared by the padfile suite.
 
 : "${PADFILE:=$BATS_TEST_DIRNAME/../build/padfile}"
+# The messages carry the name the tool runs under: run it as padfile,
+# whatever its file is called.
+if [ "${PADFILE##*/}" != padfile ] || [ "${PADFILE#/}" = "$PADFILE" ]; then
+	mkdir -p "$BATS_RUN_TMPDIR/bin"
+	ln -sf "$(realpath "$PADFILE")" "$BATS_RUN_TMPDIR/bin/padfile"
+	PADFILE=$BATS_RUN_TMPDIR/bin/padfile
+fi
 export PADFILE
 # Much of the suite runs the tool under strace, where LeakSanitizer cannot
 # work; the tool allocates nothing of its own.

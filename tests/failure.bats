@@ -12,7 +12,7 @@ teardown() {
 	mkfile r $((5 * 1048576))
 	status=0
 	(ulimit -f 2048 && exec "$PADFILE" o r) >stdout 2>stderr || status=$?
-	want 1 "" "padfile: write: File too large"
+	want 1 "" "padfile: write: $(describe EFBIG)"
 	unchanged o r
 }
 
@@ -27,7 +27,7 @@ teardown() {
 	    cp o fs/o && { "$PADFILE" fs/o r >stdout 2>stderr; echo $? >rc;
 	    cp fs/o o; }'
 	status=$(cat rc)
-	want 1 "" "padfile: write: No space left on device"
+	want 1 "" "padfile: write: $(describe ENOSPC)"
 	unchanged o r
 }
 
@@ -37,8 +37,8 @@ teardown() {
 	chattr +a o 2>/dev/null || skip "no append-only attribute here"
 	status=0
 	(ulimit -f 1024 && exec "$PADFILE" o r) >stdout 2>stderr || status=$?
-	printf '%s\n' "padfile: write: File too large" \
-	    "padfile: ftruncate: Operation not permitted" | cmp - stderr
+	printf '%s\n' "padfile: write: $(describe EFBIG)" \
+	    "padfile: ftruncate: $(describe EPERM)" | cmp - stderr
 	[ "$status" -eq 1 ]
 	[ ! -s stdout ]
 	[ "$(stat -c %s o)" -eq 1048576 ]

@@ -17,7 +17,7 @@ label() {
 	openat) echo open ;;
 	newfstatat | fstat64 | fstatat64 | statx) echo fstat ;;
 	_llseek) echo lseek ;;
-	fcntl64) echo fcntl ;;
+	fcntl64 | ftruncate64) echo "${1%64}" ;;
 	*) echo "$1" ;;
 	esac
 }

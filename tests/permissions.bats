@@ -26,9 +26,9 @@ upf() {
 @test "a read-only original is measured, then refused at the append" {
 	chmod 444 o r
 	upf o r
-	want 1 "" "padfile: open: Permission denied"
+	want 1 "" "padfile: open: $(describe EACCES)"
 	upf o nosuch
-	want 1 "" "padfile: open: No such file or directory"
+	want 1 "" "padfile: open: $(describe ENOENT)"
 	unchanged o r
 }
 
@@ -36,7 +36,7 @@ upf() {
 	chmod 222 o
 	chmod 444 r
 	upf o r
-	want 1 "" "padfile: open: Permission denied"
+	want 1 "" "padfile: open: $(describe EACCES)"
 	chmod 644 o
 	unchanged o r
 }
@@ -45,7 +45,7 @@ upf() {
 	chmod 666 o
 	chmod 000 r
 	upf o r
-	want 1 "" "padfile: open: Permission denied"
+	want 1 "" "padfile: open: $(describe EACCES)"
 	chmod 444 r
 	upf o r
 	want 0 "padfile: wrote 7 bytes to o." ""

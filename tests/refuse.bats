@@ -10,13 +10,13 @@ teardown() {
 @test "a missing file is reported, the original first" {
 	mkfile o 3
 	pf nosuch o
-	want 1 "" "padfile: open: No such file or directory"
+	want 1 "" "padfile: open: $(describe ENOENT)"
 	pf o nosuch
-	want 1 "" "padfile: open: No such file or directory"
+	want 1 "" "padfile: open: $(describe ENOENT)"
 	# The replacement, a FIFO, would block if it were opened first.
 	mkfifo fifo
 	pf nosuch fifo
-	want 1 "" "padfile: open: No such file or directory"
+	want 1 "" "padfile: open: $(describe ENOENT)"
 	unchanged o
 }
 
@@ -24,9 +24,9 @@ teardown() {
 	mkfile o 3
 	mkdir d
 	pf o d
-	want 1 "" "padfile: open: Is a directory"
+	want 1 "" "padfile: open: $(describe EISDIR)"
 	pf d o
-	want 1 "" "padfile: open: Is a directory"
+	want 1 "" "padfile: open: $(describe EISDIR)"
 	unchanged o
 }
 
@@ -34,22 +34,22 @@ teardown() {
 	mkfile o 3
 	mkfifo fifo
 	pf fifo o
-	want 1 "" "padfile: lseek: Illegal seek"
+	want 1 "" "padfile: lseek: $(describe ESPIPE)"
 	pf o fifo
-	want 1 "" "padfile: lseek: Illegal seek"
+	want 1 "" "padfile: lseek: $(describe ESPIPE)"
 	unchanged o
 }
 
 @test "only a regular file is appended to" {
 	mkfile r 10
 	pf /dev/null r
-	want 1 "" "padfile: open: Invalid argument"
+	want 1 "" "padfile: open: $(describe EINVAL)"
 	[ "$(id -u)" -eq 0 ] || skip "loop devices need root"
 	mkfile img 65536
 	loop=$(losetup -f --show img 2>/dev/null) || skip "no loop device"
 	mkfile big 100000
 	pf "$loop" big
-	want 1 "" "padfile: open: Invalid argument"
+	want 1 "" "padfile: open: $(describe EINVAL)"
 	cmp "$loop" img.orig
 	# A block device is a valid replacement: its size is the device's.
 	mkfile o 6
@@ -65,14 +65,14 @@ teardown() {
 	status=0
 	"$PADFILE" o r >&- 2>stderr || status=$?
 	: >stdout
-	want 1 "" "padfile: write: Bad file descriptor"
+	want 1 "" "padfile: write: $(describe EBADF)"
 	unchanged o
 	# A reader gone before the success line is a failure like any other.
 	status=0
 	perl -e 'pipe(R, W) && close(R) && open(STDOUT, ">&W") && exec(@ARGV)' \
 	    "$PADFILE" o r 2>stderr || status=$?
 	: >stdout
-	want 1 "" "padfile: write: Broken pipe"
+	want 1 "" "padfile: write: $(describe EPIPE)"
 	unchanged o
 	# On a terminal printf itself writes the line, so its own failure is
 	# the only sign of a terminal that is gone.

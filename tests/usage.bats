@@ -25,7 +25,7 @@ load common
 	pf_as bin/ o o
 	want 1 "" ": o is >= than o, no changes made."
 	pf_as bin/ nosuch o
-	want 1 "" ": open: No such file or directory"
+	want 1 "" ": open: $(describe ENOENT)"
 	unchanged o
 }
 

@@ -1,0 +1,21 @@
+# rpm keeps its changelog in a form of its own: make it from Debian's, so
+# that the two never disagree.
+file(READ ${CMAKE_CURRENT_LIST_DIR}/changelog log)
+string(REPLACE ";" "\\;" log "${log}")
+string(REPLACE "\n" ";" lines "${log}")
+set(rpmlog "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^padfile \\(([^)]+)\\)")
+    set(ver ${CMAKE_MATCH_1})
+    set(items "")
+  elseif(line MATCHES "^  \\* (.*)")
+    string(APPEND items "- ${CMAKE_MATCH_1}\n")
+  elseif(line MATCHES "^    (.*)")
+    string(APPEND items "  ${CMAKE_MATCH_1}\n")
+  elseif(line MATCHES "^ -- (.*)  (...), (..) (...) (....)")
+    string(APPEND rpmlog "* ${CMAKE_MATCH_2} ${CMAKE_MATCH_4} ${CMAKE_MATCH_3} "
+      "${CMAKE_MATCH_5} ${CMAKE_MATCH_1} - ${ver}-1\n${items}\n")
+  endif()
+endforeach()
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/rpm-changelog "${rpmlog}")
+set(CPACK_RPM_CHANGELOG_FILE ${CMAKE_CURRENT_BINARY_DIR}/rpm-changelog)
