@@ -119,6 +119,7 @@ rollback(int fd, off_t start, off_t done)
 	report("ftruncate");
 }
 
+// Abort the padding: say what failed, then roll back.
 [[noreturn]] static void
 undo(const char *label, int fd, off_t start, off_t done)
 {

@@ -42,7 +42,10 @@ calls() {
 	local name when call row fault spec err cases=0 seen=
 
 	# The first row whose pattern matches a call gives its faults, each
-	# with the outcome: pass, either, or the error reported.
+	# with the outcome: pass, either, or the error reported. A data write
+	# must retry EINTR; stdio's own look at stdout may fail harmlessly,
+	# and so may a write of the line that wrote nothing, since stdio
+	# writes again.
 	rows=(
 	    '^write\([3-9],|EIO ENOSPC EFBIG EINTR:pass retval=0:EIO'
 	    '^write\(1,|EIO retval=0:either'
@@ -63,7 +66,8 @@ calls() {
 			status=0
 			strace -f -qq -o /dev/null -e "inject=$name:$spec:when=$when" \
 			    "$PADFILE" o r >stdout 2>stderr || status=$?
-			if [ "$err" = pass ] || { [ "$err" = either ] && [ "$status" -eq 0 ]; }; then
+			[ "$err" != either ] || [ "$status" -ne 0 ] || err=pass
+			if [ "$err" = pass ]; then
 				want 0 "padfile: wrote 3145723 bytes to o." ""
 				padded o $((3 * 1048576 + 5))
 			else
