@@ -18,6 +18,11 @@ static const char *pg;
 // page cache; larger blocks measured no faster.
 static constexpr off_t blksize = 1 << 20;
 
+// The signals that end a process by default and come from outside it:
+// interrupts, in short. SIGTSTP only stops it, and is left alone.
+static constexpr int intr[] = { SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM,
+    SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF };
+
 static void
 report(const char *label)
 {
@@ -58,22 +63,20 @@ measure(const char *path)
 	return size;
 }
 
-// The signals that end a process by default and come from outside it are
-// held while the original is changed. One inherited as ignored is not
-// held, or it would show as pending and undo the padding for nothing; one
-// inherited as blocked is not, or unblocking it could not end the process.
+// Interrupts are held while the original is changed. One inherited as
+// ignored is not held, or it would show as pending and undo the padding
+// for nothing; one inherited as blocked is not, or unblocking it could
+// not end the process.
 static void
 hold(sigset_t *set)
 {
-	static const int sigs[] = { SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM,
-	    SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF };
 	struct sigaction sa;
 	sigset_t old;
 
 	if (sigprocmask(SIG_BLOCK, nullptr, &old) == -1)
 		fail("sigprocmask");
 	sigemptyset(set);
-	for (int sig : sigs) {
+	for (int sig : intr) {
 		if (sigaction(sig, nullptr, &sa) == -1)
 			fail("sigaction");
 		if (sa.sa_handler == SIG_DFL && sigismember(&old, sig) == 0)
@@ -91,7 +94,7 @@ arrived(const sigset_t *set)
 
 	if (sigpending(&p) == -1)
 		return -1;
-	for (int sig = 1; sig < NSIG; sig++)
+	for (int sig : intr)
 		if (sigismember(set, sig) == 1 && sigismember(&p, sig) == 1)
 			return 1;
 	return 0;
