@@ -12,7 +12,7 @@ foreach(line IN LISTS lines)
     string(APPEND items "- ${CMAKE_MATCH_1}\n")
   elseif(line MATCHES "^    (.*)")
     string(APPEND items "  ${CMAKE_MATCH_1}\n")
-  elseif(line MATCHES "^ -- (.*)  (...), (..) (...) (....)")
+  elseif(line MATCHES "^ -- (.*)  (...), ([0-9]+) (...) ([0-9]+)")
     string(APPEND rpmlog "* ${CMAKE_MATCH_2} ${CMAKE_MATCH_4} ${CMAKE_MATCH_3} "
       "${CMAKE_MATCH_5} ${CMAKE_MATCH_1} - ${ver}-1\n${items}\n")
   endif()

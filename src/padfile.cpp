@@ -224,13 +224,13 @@ main(int argc, char *argv[])
 	// Commit. Closing a duplicate makes a file system that defers write
 	// errors (NFS, SMB, FUSE with a writeback cache) report them, and
 	// keeps the descriptor for the roll-back. The zeros are not synced:
-	// that would make a large padding several times slower.
+	// that would make a large padding several times slower. A signal
+	// that arrives after the last block is dropped by the exit.
 	if ((dfd = dup(fd)) == -1)
 		undo("dup", fd, start, done);
 	if (close(dfd) == -1)
 		undo("close", fd, start, done);
 	// Exit 0 must mean the caller was told; a lost line undoes the run.
-	// A signal that arrives after this point is dropped by the exit.
 	if (printf("%s: wrote %jd bytes to %s.\n", pg,
 	    static_cast<intmax_t>(done), argv[1]) < 0 || fflush(stdout) == EOF)
 		undo("write", fd, start, done);
