@@ -5,9 +5,14 @@
 #
 # SIZE is a byte count with an optional K, M or G suffix (powers of 1024);
 # 1G by default. Each DIR is a folder on a file system to measure; by
-# default a folder on /dev/shm and one under the build folder on disk.
+# default a folder on /dev/shm, one under the build folder on disk and, as
+# root, one on each of ext4, xfs and btrfs, made on loop images there
+# (LOOPS=0 leaves those out). As root the page cache is written back and
+# dropped before each run.
 # PADFILE=path measures that binary instead of a fresh Release build;
-# ROUNDS=N sets the counted runs per tool (at least 5, 12 by default).
+# BASE=path measures another padfile too, as "base", to compare two
+# versions in one run; ROUNDS=N sets the counted runs per tool (at least
+# 5, 12 by default).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -38,8 +43,23 @@ if [ "${#dirs[@]}" -eq 0 ]; then
 	dirs=(/dev/shm "$build")
 fi
 
-work=()
-trap 'rm -rf "${work[@]}"' EXIT
+work=() mounts=()
+trap 'for m in "${mounts[@]}"; do umount "$m"; done; rm -rf "${work[@]}"' EXIT
+if [ "${#dirs[@]}" -eq 2 ] && [ "$(id -u)" -eq 0 ] && [ "${LOOPS:-1}" != 0 ]; then
+	for fs in ext4 xfs btrfs; do
+		command -v "mkfs.$fs" >/dev/null ||
+		    { echo "no mkfs.$fs: $fs left out"; continue; }
+		img=$build/$fs.img
+		work+=("$img" "$build/$fs")
+		rm -f "$img"
+		truncate -s $((3 * size + 1073741824)) "$img"
+		"mkfs.$fs" -q "$img" >/dev/null
+		mkdir -p "$build/$fs"
+		mount -o loop "$img" "$build/$fs"
+		mounts+=("$build/$fs")
+		dirs+=("$build/$fs")
+	done
+fi
 
 # run TOOL FILE: pad the empty FILE to $size with TOOL under GNU time, and
 # print the wall time in nanoseconds and the peak RSS in KiB.
@@ -47,10 +67,16 @@ run() {
 	local t0 t1
 
 	: >"$2"
+	# What one run leaves dirty would decide the next one's time.
+	sync
+	[ ! -w /proc/sys/vm/drop_caches ] || echo 3 >/proc/sys/vm/drop_caches
 	t0=$(date +%s%N)
 	case $1 in
 	padfile)
 		/usr/bin/time -f %M -o "$2.rss" "$PADFILE" "$2" "$2.r" >/dev/null
+		;;
+	base)
+		/usr/bin/time -f %M -o "$2.rss" "$BASE" "$2" "$2.r" >/dev/null
 		;;
 	dd)
 		/usr/bin/time -f %M -o "$2.rss" dd if=/dev/zero of="$2" bs=1M \
@@ -79,6 +105,11 @@ best() {
 
 tools=(padfile dd head)
 orders=("0 1 2" "1 2 0" "2 0 1" "0 2 1" "2 1 0" "1 0 2")
+if [ -n "${BASE:-}" ]; then
+	tools+=(base)
+	orders=("0 1 2 3" "1 2 3 0" "2 3 0 1" "3 0 1 2" "0 3 2 1" "3 2 1 0"
+	    "2 1 0 3" "1 0 3 2")
+fi
 printf 'padding an empty file to %d bytes, median of %d interleaved runs\n\n' \
     "$size" "$rounds"
 printf '%-32s %-8s %9s %7s %7s %13s %13s\n' folder tool "median s" \
@@ -108,7 +139,7 @@ for dir in "${dirs[@]}"; do
 		done
 	done
 	base=$(printf '%s' "${ns[padfile]}" | median)
-	label="$dir ($(df --output=fstype "$d" | tail -n 1))"
+	label="${dir#"$root"/} ($(df --output=fstype "$d" | tail -n 1))"
 	for t in "${tools[@]}"; do
 		m=$(printf '%s' "${ns[$t]}" | median)
 		awk -v dir="$label" -v t="$t" -v m="$m" -v b="$base" \

@@ -17,9 +17,26 @@ setup() {
 	cd "$BATS_TEST_TMPDIR" || return 1
 }
 
-# describe ERRNO: the system's text for an errno name, as perror prints it.
+# describe ERRNO: the text the tool's own C library gives for an errno
+# name, read off a run whose first lseek fails with it; perl's, from the
+# host's C library, only where strace cannot fail the call.
 describe() {
-	perl -MPOSIX -e '$! = &{"POSIX::$ARGV[0]"}; print "$!"' "$1"
+	local f=$BATS_RUN_TMPDIR/describe.$1 out
+
+	if [ ! -s "$f" ]; then
+		: >"$BATS_RUN_TMPDIR/describe"
+		out=$(strace -qq -o /dev/null \
+		    -e "inject=/^(_llseek|lseek)\$:error=$1:when=1" "$PADFILE" \
+		    "$BATS_RUN_TMPDIR/describe" "$BATS_RUN_TMPDIR/describe" \
+		    2>&1) || true
+		if [[ $out == "padfile: lseek: "* && $out != *$'\n'* ]]; then
+			printf '%s' "${out#padfile: lseek: }" >"$f"
+		else
+			perl -MPOSIX -e '$! = &{"POSIX::$ARGV[0]"}; print "$!"' \
+			    "$1" >"$f"
+		fi
+	fi
+	cat "$f"
 }
 
 # mkfile NAME SIZE: SIZE bytes that are not zeros, with a copy NAME.orig to
@@ -108,3 +125,38 @@ unpriv() {
 	fi
 }
 
+# nth PATTERN ARG...: the name of the first system call matching PATTERN in
+# a run of the tool with ARG..., and its number as strace's when= counts.
+nth() {
+	local pat=$1
+
+	shift
+	strace -f -qq -o nth.trace "$PADFILE" "$@" >/dev/null 2>&1 || true
+	awk -v pat="$pat" '{ sub(/^[0-9]+ +/, ""); n = $0; sub(/\(.*/, "", n)
+	    c[n]++ } $0 ~ pat { print n, c[n]; exit }' nth.trace
+}
+
+# holding PID FILE: wait, 10 s at most, until PID or a process below it
+# holds FILE open, as the tool holds the original once it has measured it.
+holding() {
+	local i
+
+	for ((i = 0; i < 1000; i++)); do
+		holds "$1" "$2" && return 0
+		sleep 0.01
+	done
+	return 1
+}
+
+# holds PID FILE: whether PID or a process below it holds FILE open now.
+holds() {
+	local c fd
+
+	for fd in /proc/"$1"/fd/*; do
+		[ "$(readlink "$fd")" != "$2" ] || return 0
+	done
+	for c in $(cat "/proc/$1/task/$1/children" 2>/dev/null); do
+		holds "$c" "$2" && return 0
+	done
+	return 1
+}

@@ -16,25 +16,30 @@ teardown() {
 	unchanged o r
 }
 
-@test "a full file system is reported and the zeros rolled back" {
+@test "a full file system is refused before anything is written" {
+	local err
+
 	[ "$(id -u)" -eq 0 ] || skip "mounting a small file system needs root"
 	mkdir fs
-	unshare -m mount -t tmpfs tmpfs fs 2>/dev/null ||
-	    skip "no tmpfs in a private mount namespace"
+	err=$(unshare -m mount -t tmpfs tmpfs fs 2>&1) ||
+	    skip "no tmpfs in a private mount namespace: $err"
 	mkfile o 100
 	mkfile r $((3 * 1048576))
 	unshare -m bash -c 'mount -t tmpfs -o size=1m tmpfs fs &&
-	    cp o fs/o && { "$PADFILE" fs/o r >stdout 2>stderr; echo $? >rc;
-	    cp fs/o o; }'
+	    cp o fs/o && b=$(stat -c %b fs/o) &&
+	    { "$PADFILE" fs/o r >stdout 2>stderr; echo $? >rc
+	    echo "$b $(stat -c %b fs/o)" >blocks; cp fs/o o; }'
 	status=$(cat rc)
 	want 1 "" "padfile: write: $(describe ENOSPC)"
 	unchanged o r
+	read -r b0 b1 <blocks
+	[ "$b0" -eq "$b1" ]
 }
 
 @test "a roll-back that fails is reported as well" {
 	mkfile o 100
 	mkfile r $((3 * 1048576))
-	chattr +a o 2>/dev/null || skip "no append-only attribute here"
+	err=$(chattr +a o 2>&1) || skip "no append-only attribute: $err"
 	status=0
 	(ulimit -f 1024 && exec "$PADFILE" o r) >stdout 2>stderr || status=$?
 	printf '%s\n' "padfile: write: $(describe EFBIG)" \
@@ -57,7 +62,7 @@ teardown() {
 	mkfile r $((3 * 1048576))
 	# After the first block the run waits a second, in which another
 	# writer appends; then the third block fails.
-	strace -f -qq -o /dev/null -e inject=rt_sigpending:delay_enter=1s:when=1 \
+	strace -f -qq -o /dev/null -e inject=rt_sigpending:delay_enter=1s:when=2 \
 	    -e inject=write:error=ENOSPC:when=3 "$PADFILE" o r >stdout 2>stderr &
 	grown o 10
 	printf x >>o
@@ -76,7 +81,7 @@ padfile: ftruncate: $(describe ECANCELED)"
 	mkfile lower/o $((2 * 1048576))
 	mkfile r $((3 * 1048576))
 	mnt='mount -t overlay overlay -o lowerdir=lower,upperdir=upper,workdir=work m'
-	unshare -m sh -c "$mnt" 2>/dev/null || skip "no overlayfs here"
+	err=$(unshare -m sh -c "$mnt" 2>&1) || skip "no overlayfs: $err"
 	status=0
 	unshare -m sh -c "$mnt"' && ulimit -f 1024 && exec "$PADFILE" m/o r' \
 	    >stdout 2>stderr || status=$?

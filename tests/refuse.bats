@@ -46,7 +46,8 @@ teardown() {
 	want 1 "" "padfile: open: $(describe EINVAL)"
 	[ "$(id -u)" -eq 0 ] || skip "loop devices need root"
 	mkfile img 65536
-	loop=$(losetup -f --show img 2>/dev/null) || skip "no loop device"
+	loop=$(losetup -f --show img 2>loop.err) ||
+	    skip "no loop device: $(cat loop.err)"
 	mkfile big 100000
 	pf "$loop" big
 	want 1 "" "padfile: open: $(describe EINVAL)"
@@ -75,9 +76,11 @@ teardown() {
 	want 1 "" "padfile: write: $(describe EPIPE)"
 	unchanged o
 	# On a terminal printf itself writes the line, so its own failure is
-	# the only sign of a terminal that is gone.
+	# the only sign of a terminal that is gone. The line is the second
+	# write, or the first writev where the C library gathers it.
 	script -qec 'strace -qq -o /dev/null -e inject=write:error=EIO:when=2 \
-	    "$PADFILE" o r 2>stderr; echo $? >rc' /dev/null </dev/null >stdout
+	    -e inject=writev:error=EIO:when=1 "$PADFILE" o r 2>stderr
+	    echo $? >rc' /dev/null </dev/null >stdout
 	status=$(cat rc)
 	: >stdout
 	want 1 "" "padfile: write: $(describe EIO)"
