@@ -37,34 +37,33 @@ if [ -z "${PADFILE:-}" ]; then
 	PADFILE=$build/padfile
 fi
 
-dirs=("$@")
+dirs=("$@") loops=
 if [ "${#dirs[@]}" -eq 0 ]; then
 	mkdir -p "$build"
 	dirs=(/dev/shm "$build")
+	[ "$(id -u)" -ne 0 ] || [ "${LOOPS:-1}" = 0 ] || loops="ext4 xfs btrfs"
 fi
 
 work=() mounts=()
 trap 'for m in "${mounts[@]}"; do umount "$m"; done; rm -rf "${work[@]}"' EXIT
-if [ "${#dirs[@]}" -eq 2 ] && [ "$(id -u)" -eq 0 ] && [ "${LOOPS:-1}" != 0 ]; then
-	for fs in ext4 xfs btrfs; do
-		command -v "mkfs.$fs" >/dev/null ||
-		    { echo "no mkfs.$fs: $fs left out"; continue; }
-		img=$build/$fs.img
-		work+=("$img" "$build/$fs")
-		rm -f "$img"
-		truncate -s $((3 * size + 1073741824)) "$img"
-		"mkfs.$fs" -q "$img" >/dev/null
-		mkdir -p "$build/$fs"
-		mount -o loop "$img" "$build/$fs"
-		mounts+=("$build/$fs")
-		dirs+=("$build/$fs")
-	done
-fi
+for fs in $loops; do
+	command -v "mkfs.$fs" >/dev/null ||
+	    { echo "no mkfs.$fs: $fs left out"; continue; }
+	img=$build/$fs.img
+	work+=("$img" "$build/$fs")
+	rm -f "$img"
+	truncate -s $((3 * size + 1073741824)) "$img"
+	"mkfs.$fs" -q "$img" >/dev/null
+	mkdir -p "$build/$fs"
+	mount -o loop "$img" "$build/$fs"
+	mounts+=("$build/$fs")
+	dirs+=("$build/$fs")
+done
 
 # run TOOL FILE: pad the empty FILE to $size with TOOL under GNU time, and
 # print the wall time in nanoseconds and the peak RSS in KiB.
 run() {
-	local t0 t1
+	local t0 t1 bin
 
 	: >"$2"
 	# What one run leaves dirty would decide the next one's time.
@@ -72,11 +71,9 @@ run() {
 	[ ! -w /proc/sys/vm/drop_caches ] || echo 3 >/proc/sys/vm/drop_caches
 	t0=$(date +%s%N)
 	case $1 in
-	padfile)
-		/usr/bin/time -f %M -o "$2.rss" "$PADFILE" "$2" "$2.r" >/dev/null
-		;;
-	base)
-		/usr/bin/time -f %M -o "$2.rss" "$BASE" "$2" "$2.r" >/dev/null
+	padfile | base)
+		[ "$1" = padfile ] && bin=$PADFILE || bin=$BASE
+		/usr/bin/time -f %M -o "$2.rss" "$bin" "$2" "$2.r" >/dev/null
 		;;
 	dd)
 		/usr/bin/time -f %M -o "$2.rss" dd if=/dev/zero of="$2" bs=1M \

@@ -170,6 +170,43 @@ step(const struct txn *t)
 		}
 }
 
+// Reserve the padding's blocks past the end, where the system can. That
+// fails at once where they run out (quotas, the blocks kept for root,
+// another writer), and measured faster to write into on ext4. Where the
+// file system cannot reserve, the zeros are written as they are.
+static void
+reserve(struct txn *t, off_t pad)
+{
+#ifdef __linux__
+	struct statfs sfs;
+	off_t n;
+	int e;
+
+	if (fstatfs(t->fd, &sfs) == -1)
+		undo(t, "fstatfs");
+	t->resv = true;
+	for (unsigned long type : noresv)
+		if (static_cast<unsigned long>(sfs.f_type) == type)
+			t->resv = false;
+	for (off_t at = 0; t->resv && at < pad; at += n) {
+		n = pad - at < resvsize ? pad - at : resvsize;
+		while ((e = fallocate(t->fd, FALLOC_FL_KEEP_SIZE, t->start + at,
+		    n)) == -1 && errno == EINTR)
+			;
+		if (e == -1) {
+			if (errno != EOPNOTSUPP && errno != ENOSYS)
+				undo(t, "fallocate");
+			t->resv = at != 0;
+			break;
+		}
+		step(t);
+	}
+#else
+	(void)t;
+	(void)pad;
+#endif
+}
+
 int
 main(int argc, char *argv[])
 {
@@ -182,10 +219,6 @@ main(int argc, char *argv[])
 	off_t osize, rsize, pad, n;
 	ssize_t w;
 	int fd, ofd, dfd;
-#ifdef __linux__
-	struct statfs sfs;
-	int e;
-#endif
 
 	pg = argc > 0 ? argv[0] : "padfile";
 	if ((p = strrchr(pg, '/')) != nullptr)
@@ -271,33 +304,7 @@ main(int argc, char *argv[])
 	// From here until the caller is told, every failure and every held
 	// signal undoes what this run reserved and wrote.
 	begin(&t, fd, st.st_size);
-
-#ifdef __linux__
-	// Reserving the blocks first fails at once where they run out
-	// (quotas, the blocks kept for root, another writer), and measured
-	// faster to write into on ext4 and btrfs. Where the file system
-	// cannot reserve, the zeros are written as they are.
-	if (fstatfs(fd, &sfs) == -1)
-		undo(&t, "fstatfs");
-	t.resv = true;
-	for (unsigned long type : noresv)
-		if (static_cast<unsigned long>(sfs.f_type) == type)
-			t.resv = false;
-	for (off_t at = 0; t.resv && at < pad; at += n) {
-		n = pad - at < resvsize ? pad - at : resvsize;
-		while ((e = fallocate(fd, FALLOC_FL_KEEP_SIZE, t.start + at,
-		    n)) == -1 && errno == EINTR)
-			;
-		if (e == -1) {
-			if (errno != EOPNOTSUPP && errno != ENOSYS)
-				undo(&t, "fallocate");
-			t.resv = at != 0;
-			break;
-		}
-		step(&t);
-	}
-#endif
-
+	reserve(&t, pad);
 	while (t.done < pad) {
 		n = pad - t.done < blksize ? pad - t.done : blksize;
 		while ((w = write(fd, zeros, static_cast<size_t>(n))) == -1 &&

@@ -52,24 +52,6 @@ lfs_getattr(const char *path, struct stat *st, struct fuse_file_info *fi)
 }
 
 static int
-lfs_readdir(const char *path, void *buf, fuse_fill_dir_t fill, off_t off,
-    struct fuse_file_info *fi, enum fuse_readdir_flags flags)
-{
-	(void)path; (void)off; (void)fi; (void)flags;
-	fill(buf, ".", NULL, 0, 0);
-	fill(buf, "..", NULL, 0, 0);
-	fill(buf, "o", NULL, 0, 0);
-	return 0;
-}
-
-static int
-lfs_open(const char *path, struct fuse_file_info *fi)
-{
-	(void)fi;
-	return strcmp(path, "/o") == 0 ? 0 : -ENOENT;
-}
-
-static int
 lfs_read(const char *path, char *buf, size_t n, off_t off,
     struct fuse_file_info *fi)
 {
@@ -148,8 +130,6 @@ main(int argc, char *argv[])
 	memset(&ops, 0, sizeof ops);
 	ops.init = lfs_init;
 	ops.getattr = lfs_getattr;
-	ops.readdir = lfs_readdir;
-	ops.open = lfs_open;
 	ops.read = lfs_read;
 	ops.write = lfs_write;
 	ops.truncate = lfs_truncate;
