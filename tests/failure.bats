@@ -7,13 +7,21 @@ teardown() {
 	chattr -a o a 2>/dev/null || true
 }
 
-@test "the file-size limit is reported and the zeros rolled back" {
+@test "a padding past the file-size limit fails before anything is written" {
 	mkfile o 100
 	mkfile r $((5 * 1048576))
 	status=0
-	(ulimit -f 2048 && exec "$PADFILE" o r) >stdout 2>stderr || status=$?
+	(ulimit -f 2048 && exec strace -f -qq -o trace -e trace=write,fallocate \
+	    "$PADFILE" o r) >stdout 2>stderr || status=$?
 	want 1 "" "padfile: write: $(describe EFBIG)"
 	unchanged o r
+	[ "$(grep -cE '^[0-9 ]*(write\([3-9]|fallocate)' trace)" -eq 0 ]
+	# A padding that ends at the limit is within it.
+	mkfile r 2097152
+	status=0
+	(ulimit -f 2048 && exec "$PADFILE" o r) >stdout 2>stderr || status=$?
+	want 0 "padfile: wrote 2097052 bytes to o." ""
+	padded o 2097152
 }
 
 @test "a full file system is refused before anything is written" {
@@ -41,14 +49,15 @@ teardown() {
 	mkfile r $((3 * 1048576))
 	err=$(chattr +a o 2>&1) || skip "no append-only attribute: $err"
 	status=0
-	(ulimit -f 1024 && exec "$PADFILE" o r) >stdout 2>stderr || status=$?
-	printf '%s\n' "padfile: write: $(describe EFBIG)" \
+	strace -f -qq -o /dev/null -e inject=write:error=ENOSPC:when=2 \
+	    "$PADFILE" o r >stdout 2>stderr || status=$?
+	printf '%s\n' "padfile: write: $(describe ENOSPC)" \
 	    "padfile: ftruncate: $(describe EPERM)" | cmp - stderr
 	[ "$status" -eq 1 ]
 	[ ! -s stdout ]
-	[ "$(stat -c %s o)" -eq 1048576 ]
+	[ "$(stat -c %s o)" -eq $((100 + 1048576)) ]
 	cmp -n 100 o o.orig
-	# Where nothing landed there is nothing to cut, and no more to say.
+	# Where nothing lands there is nothing to cut, and no more to say.
 	mkfile a 1048576
 	chattr +a a
 	status=0
@@ -57,21 +66,27 @@ teardown() {
 	unchanged a r
 }
 
-@test "bytes another writer appends meanwhile are not cut, and that is said" {
-	mkfile o 10
+@test "a size another process left is not cut, and that is said" {
 	mkfile r $((3 * 1048576))
-	# After the first block the run waits a second, in which another
-	# writer appends; then the third block fails.
-	strace -f -qq -o /dev/null -e inject=rt_sigpending:delay_enter=1s:when=2 \
-	    -e inject=write:error=ENOSPC:when=3 "$PADFILE" o r >stdout 2>stderr &
-	grown o 10
-	printf x >>o
-	status=0
-	wait "$!" || status=$?
-	want 1 "" "padfile: write: $(describe ENOSPC)
+	# While the second block is held up, another process appends to the
+	# original, or cuts it below its size before the run; then that
+	# block fails.
+	for row in "printf x >>o:$((100 + 1048576 + 1))" "truncate -s 50 o:50"; do
+		size=${row#*:}
+		echo "# ${row%:*}"
+		mkfile o 100
+		strace -f -qq -o /dev/null \
+		    -e inject=write:delay_enter=1s:error=ENOSPC:when=2 \
+		    "$PADFILE" o r >stdout 2>stderr &
+		grown o 100
+		eval "${row%:*}"
+		status=0
+		wait "$!" || status=$?
+		want 1 "" "padfile: write: $(describe ENOSPC)
 padfile: ftruncate: $(describe ECANCELED)"
-	[ "$(stat -c %s o)" -eq $((10 + 1 + 2 * 1048576)) ]
-	cmp -n 10 o o.orig
+		[ "$(stat -c %s o)" -eq "$size" ]
+		cmp -n $((size < 100 ? size : 100)) o o.orig
+	done
 	unchanged r
 }
 

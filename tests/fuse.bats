@@ -53,3 +53,19 @@ mountfs() {
 		umount m
 	done
 }
+
+@test "a write that takes part of a block is counted as what it took" {
+	mountfs short
+	mkfile o 8
+	cp o m/o
+	mkfile r 524288
+	status=0
+	timeout 20 strace -qq -o trace -e trace=write "$PADFILE" m/o r \
+	    >stdout 2>stderr || status=$?
+	want 0 "padfile: wrote 524280 bytes to m/o." ""
+	cp m/o o
+	padded o 524288
+	# The file system took less than it was given.
+	sed -nE 's/^write\([3-9], .*, ([0-9]+)\) += ([0-9]+)$/\1 \2/p' trace |
+	    awk '$2 < $1 { n++ } END { exit !n }'
+}

@@ -19,6 +19,7 @@ label() {
 	newfstatat | fstat64 | fstatat64 | statx) echo fstat ;;
 	fstatfs | fstatfs64) [ "$2" -eq 1 ] && echo fstatvfs || echo fstatfs ;;
 	_llseek) echo lseek ;;
+	prlimit64 | ugetrlimit) echo getrlimit ;;
 	writev) echo write ;;
 	fcntl64 | ftruncate64) echo "${1%64}" ;;
 	*) echo "$1" ;;
@@ -37,7 +38,7 @@ calls() {
 	strace -f -qq -o trace "$@" "$PADFILE" o r >/dev/null 2>&1 || true
 	awk -v from="$from" '{ sub(/^[0-9]+ +/, ""); n = $0; sub(/\(.*/, "", n) }
 	    $0 ~ from { on = 1 } { c[n]++ }
-	    on && n ~ /^(rt_sig[a-z]+|fcntl(64)?|openat|open|newfstatat|fstat(64)?|fstatat64|statx|fstatfs(64)?|_?llseek|lseek|fallocate|ioctl|close|dup|writev?|ftruncate(64)?)$/ {
+	    on && n ~ /^(rt_sig[a-z]+|fcntl(64)?|openat|open|newfstatat|fstat(64)?|fstatat64|statx|fstatfs(64)?|prlimit64|u?getrlimit|_?llseek|lseek|fallocate|ioctl|close|dup|writev?|ftruncate(64)?)$/ {
 	    print n, c[n], $0 }' trace
 }
 
@@ -86,8 +87,8 @@ calls() {
 		done
 	done < <(calls '^rt_sigaction\(SIGXFSZ')
 	# tmpfs and xfs are not reserved on.
-	need="sigaction fcntl open fstat lseek close fstatvfs fstatfs \
-	    sigprocmask write sigpending dup"
+	need="sigaction fcntl open fstat lseek close getrlimit fstatvfs \
+	    fstatfs sigprocmask write sigpending dup"
 	case $(stat -f -c %T .) in
 	tmpfs | xfs) ;;
 	*) need+=" fallocate" ;;

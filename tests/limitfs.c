@@ -2,13 +2,15 @@
  * limitfs: a FUSE file system holding one file, o, that keeps no more than
  * a given number of bytes, for the suite's deferred write errors.
  *
- *   limitfs MOUNTPOINT LIMIT late|partial
+ *   limitfs MOUNTPOINT LIMIT late|partial|short
  *
  * late: the kernel caches writes (writeback cache) and sends them at close,
  * where those past the limit fail with ENOSPC.
  * partial: each write is taken whole but stored only up to the limit, the
  * size then reported is what was stored, and the close fails with ENOSPC,
  * as a full NFSv3 export does.
+ * short: each write takes only the first half of what it is given, so that
+ * the writer sees a short count.
  * It has no statfs handler, so it reports no size, and no fallocate.
  */
 #define FUSE_USE_VERSION 31
@@ -21,14 +23,14 @@
 
 static char *data;
 static off_t size, limit;
-static int partial, dropped;
+static int partial, shortw, dropped;
 
 static void *
 lfs_init(struct fuse_conn_info *conn, struct fuse_config *cfg)
 {
 	cfg->attr_timeout = 0;
 	cfg->entry_timeout = 0;
-	if (!partial)
+	if (!partial && !shortw)
 		conn->want |= FUSE_CAP_WRITEBACK_CACHE;
 	return NULL;
 }
@@ -68,9 +70,12 @@ static int
 lfs_write(const char *path, const char *buf, size_t n, off_t off,
     struct fuse_file_info *fi)
 {
-	off_t end = off + (off_t)n, kept = end;
+	off_t end, kept;
 
 	(void)path; (void)fi;
+	if (shortw && n > 1)
+		n /= 2;
+	end = kept = off + (off_t)n;
 	if (end > limit) {
 		if (!partial)
 			return -ENOSPC;
@@ -127,6 +132,7 @@ main(int argc, char *argv[])
 	    (data = calloc(1, limit)) == NULL)
 		return 2;
 	partial = strcmp(argv[3], "partial") == 0;
+	shortw = strcmp(argv[3], "short") == 0;
 	memset(&ops, 0, sizeof ops);
 	ops.init = lfs_init;
 	ops.getattr = lfs_getattr;
