@@ -160,3 +160,9 @@ holds() {
 	done
 	return 1
 }
+
+# nowrite: the strace log "trace" shows nothing reserved or written to the
+# original.
+nowrite() {
+	[ "$(grep -cE '^[0-9 ]*(write\([3-9]|fallocate)' trace)" -eq 0 ]
+}

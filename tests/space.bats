@@ -55,11 +55,6 @@ givenback() {
 	[ "$f1" -ge $((f0 - 1)) ] || { echo "$f0 blocks were free, now $f1"; false; }
 }
 
-# nowrite: the trace shows nothing reserved or written to the original.
-nowrite() {
-	[ "$(grep -cE '^[0-9 ]*(write\([3-9]|fallocate)' trace)" -eq 0 ]
-}
-
 @test "a padding past the file-size limit fails before anything is written" {
 	local row fs pre
 
